@@ -1,0 +1,285 @@
+// emulated_device.cpp - the emulated device.
+
+#include "emulated_device.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <poll.h>
+#include <signal.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace emulated {
+
+namespace {
+
+constexpr int cannot_enter = 125;
+constexpr const char* cannot_enter_prefix = "device_exec:";
+constexpr auto run_time_limit = std::chrono::seconds(20);
+
+[[noreturn]] void fail(const std::string& what)
+{
+    throw std::runtime_error("emulated device: " + what + ": " + strerror(errno));
+}
+
+void write_file(const fs::path& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+    if (!out.flush())
+        throw std::runtime_error("emulated device: cannot write " + path.string());
+}
+
+// A device root in the temporary directory, removed with everything in it.
+class DeviceRoot {
+public:
+    DeviceRoot()
+    {
+        std::string templ = (fs::temp_directory_path() / "device.XXXXXX").string();
+        if (!mkdtemp(templ.data()))
+            fail("mkdtemp");
+        path_ = templ;
+        // An unprivileged program must be able to walk it, as on a device.
+        fs::permissions(path_, fs::perms(0755));
+    }
+    ~DeviceRoot()
+    {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    DeviceRoot(const DeviceRoot&) = delete;
+    DeviceRoot& operator=(const DeviceRoot&) = delete;
+
+    fs::path operator/(const std::string& inside) const { return path_ / inside.substr(inside.find_first_not_of('/')); }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+void make_dir(const fs::path& path)
+{
+    fs::create_directories(path);
+    fs::permissions(path, fs::perms(0755));
+}
+
+void lay_out_app_info(const DeviceRoot& root, const Device& device)
+{
+    make_dir(root / "/proc");
+    fs::path app_info = root / "/proc/app_info";
+    switch (device.app_info) {
+    case AppInfo::file:
+        write_file(app_info, device.contents);
+        break;
+    case AppInfo::absent:
+        break;
+    case AppInfo::directory:
+        make_dir(app_info);
+        break;
+    case AppInfo::fifo:
+        if (mkfifo(app_info.c_str(), 0644) < 0)
+            fail("mkfifo");
+        break;
+    case AppInfo::unreadable:
+        write_file(app_info, device.contents);
+        fs::permissions(app_info, fs::perms::none);
+        break;
+    case AppInfo::symlink:
+        make_dir(root / "/data");
+        write_file(root / "/data/app_info", device.contents);
+        fs::create_symlink("/data/app_info", app_info);
+        break;
+    }
+}
+
+std::optional<stub::Behaviour> stub_behaviour(Service service)
+{
+    switch (service) {
+    case Service::serve:
+        return stub::Behaviour::serve;
+    case Service::hang_up_at_once:
+        return stub::Behaviour::hang_up_at_once;
+    case Service::slow:
+        return stub::Behaviour::slow;
+    case Service::never_close:
+        return stub::Behaviour::never_close;
+    case Service::absent:
+    case Service::not_listening:
+        break;
+    }
+    return std::nullopt;
+}
+
+void install_program(const DeviceRoot& root, const Device& device)
+{
+    make_dir(root / "/system/bin");
+    fs::copy_file(device.executable, root / program_path);
+    fs::permissions(root / program_path, fs::perms(0755));
+}
+
+// Writes the pieces into the FIFO, holding it open until told to stop so
+// that nothing written is lost before the program opens it.
+class FifoFeeder {
+public:
+    FifoFeeder(const fs::path& fifo, std::vector<FifoPiece> pieces)
+    {
+        fd_ = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd_ < 0 || pipe2(stop_, O_CLOEXEC) < 0)
+            fail("open fifo");
+        thread_ = std::thread([this, pieces = std::move(pieces)] {
+            for (const FifoPiece& piece : pieces) {
+                pollfd stop = {stop_[0], POLLIN, 0};
+                if (poll(&stop, 1, static_cast<int>(piece.delay.count())) != 0)
+                    return;
+                if (write(fd_, piece.bytes.data(), piece.bytes.size()) < 0)
+                    return;
+            }
+        });
+    }
+    ~FifoFeeder()
+    {
+        close(stop_[1]);
+        thread_.join();
+        close(stop_[0]);
+        close(fd_);
+    }
+    FifoFeeder(const FifoFeeder&) = delete;
+    FifoFeeder& operator=(const FifoFeeder&) = delete;
+
+private:
+    int fd_ = -1;
+    int stop_[2] = {-1, -1};
+    std::thread thread_;
+};
+
+std::vector<std::string> command_line(const DeviceRoot& root, const Device& device)
+{
+    std::vector<std::string> argv = device.wrapper;
+    argv.push_back(device_exec_path());
+    argv.push_back(root.path().string());
+    argv.push_back(device.app_info == AppInfo::unreadable ? "user" : "root");
+    argv.push_back(program_path);
+    argv.insert(argv.end(), device.args.begin(), device.args.end());
+    return argv;
+}
+
+// Runs argv with its standard output and error captured; fills in the
+// run's outputs, status and time.
+void run_captured(const std::vector<std::string>& argv, Run& run)
+{
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) < 0 || pipe2(err, O_CLOEXEC) < 0)
+        fail("pipe");
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid < 0)
+        fail("fork");
+    if (pid == 0) {
+        int devnull = open("/dev/null", O_RDONLY);
+        if (devnull < 0 || dup2(devnull, 0) < 0 || dup2(out[1], 1) < 0 || dup2(err[1], 2) < 0)
+            _exit(cannot_enter);
+        execvp(args[0], args.data());
+        dprintf(2, "%s exec %s: %s\n", cannot_enter_prefix, args[0], strerror(errno));
+        _exit(cannot_enter);
+    }
+    close(out[1]);
+    close(err[1]);
+
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* sinks[2] = {&run.out, &run.err};
+    int open_pipes = 2;
+    while (open_pipes > 0) {
+        auto left = run_time_limit - (std::chrono::steady_clock::now() - start);
+        int ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count());
+        if (ms <= 0) {
+            kill(pid, SIGKILL);
+            break;
+        }
+        if (poll(fds, 2, ms) < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; i++) {
+            if (fds[i].fd < 0 || !fds[i].revents)
+                continue;
+            char buf[4096];
+            ssize_t n = read(fds[i].fd, buf, sizeof(buf));
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                open_pipes--;
+            }
+        }
+    }
+    for (pollfd& fd : fds)
+        if (fd.fd >= 0)
+            close(fd.fd);
+
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    if (WIFEXITED(status))
+        run.exit_status = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        run.signal = WTERMSIG(status);
+}
+
+} // namespace
+
+std::string Run::property(const std::string& name) const
+{
+    std::string value;
+    for (const stub::Request& r : requests)
+        if (r.complete() && r.command() == 1 && r.name() == name)
+            value = r.value();
+    return value;
+}
+
+std::string device_exec_path() { return DEVICE_EXEC_PATH; }
+
+Run run(const Device& device)
+{
+    DeviceRoot root;
+    install_program(root, device);
+    lay_out_app_info(root, device);
+    make_dir(root / "/dev/socket");
+
+    fs::path socket = root / "/dev/socket/property_service";
+    std::unique_ptr<stub::PropertyService> service;
+    if (auto behaviour = stub_behaviour(device.service))
+        service = std::make_unique<stub::PropertyService>(socket.string(), *behaviour);
+    else if (device.service == Service::not_listening)
+        stub::make_dead_socket(socket.string());
+
+    std::unique_ptr<FifoFeeder> feeder;
+    if (device.app_info == AppInfo::fifo)
+        feeder = std::make_unique<FifoFeeder>(root / "/proc/app_info", device.fifo_pieces);
+
+    Run run;
+    run_captured(command_line(root, device), run);
+    feeder.reset();
+    if (service)
+        run.requests = service->requests();
+    if (run.exit_status == cannot_enter && run.err.rfind(cannot_enter_prefix, 0) == 0)
+        run.unavailable = run.err;
+    return run;
+}
+
+} // namespace emulated
