@@ -60,7 +60,7 @@ int send_message(const char* socket_path, const property_message& msg)
 
     // The request is out; whether the service hangs up in time or not, there
     // is nothing more to learn, so the outcome of the wait is not examined.
-    pollfd hang_up = {fd, POLLIN, 0};
+    pollfd hang_up = { fd, POLLIN, 0 };
     poll(&hang_up, 1, hang_up_wait_ms);
     close(fd);
     return 0;

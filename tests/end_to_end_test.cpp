@@ -23,7 +23,7 @@ struct Case {
     AppInfo app_info;
     std::string contents;
     Service service;
-    std::string out;      // all the program may print
+    std::string out; // all the program may print
     const char* property; // what pavoki.charging reads afterwards; nullptr: never stored
     std::vector<std::string> args = {};
     std::vector<emulated::FifoPiece> fifo_pieces = {};
@@ -33,53 +33,54 @@ struct Case {
 
 // Holds the program's send back long enough for a service that hangs up at
 // once to be gone before the message goes out.
-const std::vector<std::string> delay_the_send = {"strace", "-f", "-qq", "-o", "/dev/null", "-e",
-                                                 "inject=sendto:delay_enter=200000"};
+const std::vector<std::string> delay_the_send
+    = { "strace", "-f", "-qq", "-o", "/dev/null", "-e", "inject=sendto:delay_enter=200000" };
 
 const Case cases[] = {
-    {"flag_set", AppInfo::file, set_file, Service::serve, "Charge Flag: 1", "true"},
-    {"flag_not_set", AppInfo::file, unset_file, Service::serve, "", "false"},
-    {"key_absent", AppInfo::file, "board_id: 3\n", Service::serve, "", "false"},
-    {"empty_file", AppInfo::file, "", Service::serve, "", "false"},
-    {"file_missing", AppInfo::absent, "", Service::serve,
-     "could not open /proc/app_info:No such file or directory", "false"},
-    {"file_unreadable", AppInfo::unreadable, set_file, Service::serve,
-     "could not open /proc/app_info:Permission denied", "false"},
-    {"directory_in_its_place", AppInfo::directory, "", Service::serve,
-     "could not read /proc/app_info:Is a directory", "false"},
-    {"symlink_to_set_file", AppInfo::symlink, set_file, Service::serve, "Charge Flag: 1", "true"},
-    {"arguments_ignored", AppInfo::file, set_file, Service::serve, "Charge Flag: 1", "true",
-     {"--help", "-v", "charge_flag: 0", ""}},
-    {"slow_file_read_once", AppInfo::fifo, "", Service::serve, "", "false", {},
-     {{milliseconds(100), "board_id: 3\n"}, {milliseconds(300), "charge_flag: 1\n"}}},
-    {"slow_file_flag_set", AppInfo::fifo, "", Service::serve, "Charge Flag: 1", "true", {},
-     {{milliseconds(100), set_file}}},
-    {"service_absent", AppInfo::file, set_file, Service::absent, "Charge Flag: 1", nullptr},
-    {"service_not_listening", AppInfo::file, set_file, Service::not_listening, "Charge Flag: 1", nullptr},
-    {"service_hangs_up_at_once", AppInfo::file, set_file, Service::hang_up_at_once, "Charge Flag: 1", nullptr},
-    {"service_gone_before_the_message", AppInfo::file, set_file, Service::hang_up_at_once, "Charge Flag: 1",
-     nullptr, {}, {}, milliseconds(200), delay_the_send},
-    {"service_slow", AppInfo::file, unset_file, Service::slow, "", "false", {}, {},
-     milliseconds(stub::slow_delay_ms)},
-    {"service_never_closes", AppInfo::file, set_file, Service::never_close, "Charge Flag: 1", "true", {}, {},
-     milliseconds(250)},
+    { "flag_set", AppInfo::file, set_file, Service::serve, "Charge Flag: 1", "true" },
+    { "flag_not_set", AppInfo::file, unset_file, Service::serve, "", "false" },
+    { "key_absent", AppInfo::file, "board_id: 3\n", Service::serve, "", "false" },
+    { "empty_file", AppInfo::file, "", Service::serve, "", "false" },
+    { "file_missing", AppInfo::absent, "", Service::serve,
+        "could not open /proc/app_info:No such file or directory", "false" },
+    { "file_unreadable", AppInfo::unreadable, set_file, Service::serve,
+        "could not open /proc/app_info:Permission denied", "false" },
+    { "directory_in_its_place", AppInfo::directory, "", Service::serve,
+        "could not read /proc/app_info:Is a directory", "false" },
+    { "symlink_to_set_file", AppInfo::symlink, set_file, Service::serve, "Charge Flag: 1", "true" },
+    { "arguments_ignored", AppInfo::file, set_file, Service::serve, "Charge Flag: 1", "true",
+        { "--help", "-v", "charge_flag: 0", "" } },
+    { "slow_file_read_once", AppInfo::fifo, "", Service::serve, "", "false", {},
+        { { milliseconds(100), "board_id: 3\n" }, { milliseconds(300), "charge_flag: 1\n" } } },
+    { "slow_file_flag_set", AppInfo::fifo, "", Service::serve, "Charge Flag: 1", "true", {},
+        { { milliseconds(100), set_file } } },
+    { "service_absent", AppInfo::file, set_file, Service::absent, "Charge Flag: 1", nullptr },
+    { "service_not_listening", AppInfo::file, set_file, Service::not_listening, "Charge Flag: 1", nullptr },
+    { "service_hangs_up_at_once", AppInfo::file, set_file, Service::hang_up_at_once, "Charge Flag: 1",
+        nullptr },
+    { "service_gone_before_the_message", AppInfo::file, set_file, Service::hang_up_at_once, "Charge Flag: 1",
+        nullptr, {}, {}, milliseconds(200), delay_the_send },
+    { "service_slow", AppInfo::file, unset_file, Service::slow, "", "false", {}, {},
+        milliseconds(stub::slow_delay_ms) },
+    { "service_never_closes", AppInfo::file, set_file, Service::never_close, "Charge Flag: 1", "true", {}, {},
+        milliseconds(250) },
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 // Whether the executable's run may be tested here; as a skip it would hide a
 // whole suite, so under CI it is a failure.
-#define REQUIRE_DEVICE(run)                                                                             \
-    do {                                                                                                \
-        if (!(run).unavailable.empty()) {                                                               \
-            const char* ci = getenv("CI");                                                              \
-            if (ci && strcmp(ci, "true") == 0)                                                          \
-                FAIL() << "the emulated device cannot run here: " << (run).unavailable;                 \
-            GTEST_SKIP() << "the emulated device cannot run here: " << (run).unavailable;               \
-        }                                                                                               \
+#define REQUIRE_DEVICE(run)                                                                                  \
+    do {                                                                                                     \
+        if (!(run).unavailable.empty()) {                                                                    \
+            const char* ci = getenv("CI");                                                                   \
+            if (ci && strcmp(ci, "true") == 0)                                                               \
+                FAIL() << "the emulated device cannot run here: " << (run).unavailable;                      \
+            GTEST_SKIP() << "the emulated device cannot run here: " << (run).unavailable;                    \
+        }                                                                                                    \
     } while (0)
 
-class EndToEnd : public ::testing::TestWithParam<Case> {};
+class EndToEnd : public ::testing::TestWithParam<Case> { };
 
 TEST_P(EndToEnd, RunsAsOnTheDevice)
 {
@@ -115,7 +116,7 @@ TEST_P(EndToEnd, RunsAsOnTheDevice)
     EXPECT_LT(run.elapsed, c.at_least + milliseconds(2000));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, EndToEnd, ::testing::ValuesIn(cases),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, EndToEnd, ::testing::ValuesIn(cases), [](const auto& p) { return std::string(p.param.name); });
 
 } // namespace

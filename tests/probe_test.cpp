@@ -56,7 +56,7 @@ Probed probe(const fs::path& path)
     for (int c; (c = fgetc(sink)) != EOF;)
         message += static_cast<char>(c);
     fclose(sink);
-    return {answer, message, open_descriptors() - before};
+    return { answer, message, open_descriptors() - before };
 }
 
 class TempDir : public ::testing::Test {
@@ -90,36 +90,39 @@ struct Case {
 };
 
 const Case cases[] = {
-    {"empty_file", "", 0, ""},
-    {"colon_blank_one", "charge_flag: 1", 1, "Charge Flag: 1"},
-    {"among_other_entries", "huawei_fac_info: 0x1a\ncharge_flag: 1\nboard_id: 3\n", 1, "Charge Flag: 1"},
-    {"colon_blank_zero", "charge_flag: 0\n", 0, ""},
-    {"colon_blank_other_character", "charge_flag: y\n", 0, ""},
-    {"only_one_character_examined", "charge_flag: 10\n", 1, "Charge Flag: 1"},
-    {"equals_one_is_one_place_short", "charge_flag=1\n", 0, ""},
-    {"equals_one_followed_by_one", "charge_flag=11\n", 1, "Charge Flag: 1"},
-    {"blank_equals_blank_one", "charge_flag = 1\n", 0, ""},
-    {"any_two_skipped_characters", "charge_flag##1", 1, "Charge Flag: 1"},
-    {"tail_of_a_longer_word", "xcharge_flag: 1\n", 1, "Charge Flag: 1"},
-    {"capital_first_letter", "Charge_flag: 1\n", 0, ""},
-    {"all_capitals", "CHARGE_FLAG: 1\n", 0, ""},
-    {"first_occurrence_decides", "charge_flag: 0\ncharge_flag: 1\n", 0, ""},
-    {"key_at_end_of_text", "board_id: 3\ncharge_flag", 0, ""},
-    {"value_position_just_past_end", "charge_flag: ", 0, ""},
-    {"nul_before_key_ends_text", "board_id: 3\n\0charge_flag: 1\n"s, 0, ""},
-    {"nul_in_skipped_characters_ends_text", "charge_flag:\0" "1\n"s, 0, ""},
-    {"nul_as_first_skipped_character", "charge_flag\0 1"s, 0, ""},
-    {"nul_after_value_is_harmless", "charge_flag: 1\0junk"s, 1, "Charge Flag: 1"},
-    {"value_at_last_byte_read", padding(1010) + "charge_flag: 1", 1, "Charge Flag: 1"},
-    {"value_just_past_bytes_read", padding(1011) + "charge_flag: 1", 0, ""},
-    {"key_straddling_bytes_read", padding(1018) + "charge_flag: 1", 0, ""},
-    {"key_just_past_bytes_read", padding(1024) + "charge_flag: 1", 0, ""},
-    {"full_read_without_key", padding(4096), 0, ""},
+    { "empty_file", "", 0, "" },
+    { "colon_blank_one", "charge_flag: 1", 1, "Charge Flag: 1" },
+    { "among_other_entries", "huawei_fac_info: 0x1a\ncharge_flag: 1\nboard_id: 3\n", 1, "Charge Flag: 1" },
+    { "colon_blank_zero", "charge_flag: 0\n", 0, "" },
+    { "colon_blank_other_character", "charge_flag: y\n", 0, "" },
+    { "only_one_character_examined", "charge_flag: 10\n", 1, "Charge Flag: 1" },
+    { "equals_one_is_one_place_short", "charge_flag=1\n", 0, "" },
+    { "equals_one_followed_by_one", "charge_flag=11\n", 1, "Charge Flag: 1" },
+    { "blank_equals_blank_one", "charge_flag = 1\n", 0, "" },
+    { "any_two_skipped_characters", "charge_flag##1", 1, "Charge Flag: 1" },
+    { "tail_of_a_longer_word", "xcharge_flag: 1\n", 1, "Charge Flag: 1" },
+    { "capital_first_letter", "Charge_flag: 1\n", 0, "" },
+    { "all_capitals", "CHARGE_FLAG: 1\n", 0, "" },
+    { "first_occurrence_decides", "charge_flag: 0\ncharge_flag: 1\n", 0, "" },
+    { "key_at_end_of_text", "board_id: 3\ncharge_flag", 0, "" },
+    { "value_position_just_past_end", "charge_flag: ", 0, "" },
+    { "nul_before_key_ends_text", "board_id: 3\n\0charge_flag: 1\n"s, 0, "" },
+    { "nul_in_skipped_characters_ends_text",
+        "charge_flag:\0"
+        "1\n"s,
+        0, "" },
+    { "nul_as_first_skipped_character", "charge_flag\0 1"s, 0, "" },
+    { "nul_after_value_is_harmless", "charge_flag: 1\0junk"s, 1, "Charge Flag: 1" },
+    { "value_at_last_byte_read", padding(1010) + "charge_flag: 1", 1, "Charge Flag: 1" },
+    { "value_just_past_bytes_read", padding(1011) + "charge_flag: 1", 0, "" },
+    { "key_straddling_bytes_read", padding(1018) + "charge_flag: 1", 0, "" },
+    { "key_just_past_bytes_read", padding(1024) + "charge_flag: 1", 0, "" },
+    { "full_read_without_key", padding(4096), 0, "" },
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-class ProbeContents : public TempDir, public ::testing::WithParamInterface<Case> {};
+class ProbeContents : public TempDir, public ::testing::WithParamInterface<Case> { };
 
 TEST_P(ProbeContents, AnswersAndReports)
 {
@@ -130,7 +133,7 @@ TEST_P(ProbeContents, AnswersAndReports)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ProbeContents, ::testing::ValuesIn(cases),
-                         [](const auto& p) { return std::string(p.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 using ProbeFailures = TempDir;
 
@@ -165,7 +168,7 @@ protected:
     fs::path fifo;
 };
 
-std::atomic<int> alarms{0};
+std::atomic<int> alarms { 0 };
 void count_alarm(int) { alarms++; }
 
 TEST_F(ProbeFifo, InterruptedReadIsIssuedAgain)
@@ -188,7 +191,7 @@ TEST_F(ProbeFifo, InterruptedReadIsIssuedAgain)
         // Opening for writing waits for the probe's open, so the timer only
         // ever interrupts the read, which the FIFO keeps waiting.
         int fd = open(fifo.c_str(), O_WRONLY);
-        itimerval every_20ms = {{0, 20000}, {0, 20000}};
+        itimerval every_20ms = { { 0, 20000 }, { 0, 20000 } };
         setitimer(ITIMER_REAL, &every_20ms, nullptr);
         while (alarms < 5)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));

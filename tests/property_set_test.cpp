@@ -79,16 +79,16 @@ struct LengthCase {
 };
 
 const LengthCase length_cases[] = {
-    {"longest_name_and_value", 31, 91, true},
-    {"empty_value", 31, 0, true},
-    {"name_too_long", 32, 4, false},
-    {"value_too_long", 15, 92, false},
-    {"empty_name", 0, 4, false},
+    { "longest_name_and_value", 31, 91, true },
+    { "empty_value", 31, 0, true },
+    { "name_too_long", 32, 4, false },
+    { "value_too_long", 15, 92, false },
+    { "empty_name", 0, 4, false },
 };
 
 void PrintTo(const LengthCase& c, std::ostream* os) { *os << c.name; }
 
-class PropertyLengths : public PropertyClient, public ::testing::WithParamInterface<LengthCase> {};
+class PropertyLengths : public PropertyClient, public ::testing::WithParamInterface<LengthCase> { };
 
 TEST_P(PropertyLengths, AreSentWholeOrNotAtAll)
 {
@@ -111,7 +111,7 @@ TEST_P(PropertyLengths, AreSentWholeOrNotAtAll)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, PropertyLengths, ::testing::ValuesIn(length_cases),
-                         [](const auto& p) { return std::string(p.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(PropertyClient, WaitsForTheServiceToStoreTheValue)
 {

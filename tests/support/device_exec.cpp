@@ -53,9 +53,9 @@ int enter_user_namespace(bool as_user)
     if (unshare(CLONE_NEWUSER) < 0)
         return errno;
     unsigned inside = as_user ? namespace_user : 0;
-    if (!write_file("/proc/self/setgroups", "deny") ||
-        !write_file("/proc/self/uid_map", std::to_string(inside) + " " + std::to_string(uid) + " 1") ||
-        !write_file("/proc/self/gid_map", std::to_string(inside) + " " + std::to_string(gid) + " 1"))
+    if (!write_file("/proc/self/setgroups", "deny")
+        || !write_file("/proc/self/uid_map", std::to_string(inside) + " " + std::to_string(uid) + " 1")
+        || !write_file("/proc/self/gid_map", std::to_string(inside) + " " + std::to_string(gid) + " 1"))
         return errno;
     return 0;
 }
@@ -87,7 +87,7 @@ int main(int argc, char** argv)
         die("chdir", errno);
 
     char path_env[] = "PATH=/system/bin:/system/xbin";
-    char* env[] = {path_env, nullptr};
+    char* env[] = { path_env, nullptr };
     execve(argv[3], argv + 3, env);
     die(argv[3], errno);
 }

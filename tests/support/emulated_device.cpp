@@ -61,7 +61,10 @@ public:
     DeviceRoot(const DeviceRoot&) = delete;
     DeviceRoot& operator=(const DeviceRoot&) = delete;
 
-    fs::path operator/(const std::string& inside) const { return path_ / inside.substr(inside.find_first_not_of('/')); }
+    fs::path operator/(const std::string& inside) const
+    {
+        return path_ / inside.substr(inside.find_first_not_of('/'));
+    }
     const fs::path& path() const { return path_; }
 
 private:
@@ -139,7 +142,7 @@ public:
             fail("open fifo");
         thread_ = std::thread([this, pieces = std::move(pieces)] {
             for (const FifoPiece& piece : pieces) {
-                pollfd stop = {stop_[0], POLLIN, 0};
+                pollfd stop = { stop_[0], POLLIN, 0 };
                 if (poll(&stop, 1, static_cast<int>(piece.delay.count())) != 0)
                     return;
                 if (write(fd_, piece.bytes.data(), piece.bytes.size()) < 0)
@@ -159,7 +162,7 @@ public:
 
 private:
     int fd_ = -1;
-    int stop_[2] = {-1, -1};
+    int stop_[2] = { -1, -1 };
     std::thread thread_;
 };
 
@@ -201,8 +204,8 @@ void run_captured(const std::vector<std::string>& argv, Run& run)
     close(out[1]);
     close(err[1]);
 
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* sinks[2] = {&run.out, &run.err};
+    pollfd fds[2] = { { out[0], POLLIN, 0 }, { err[0], POLLIN, 0 } };
+    std::string* sinks[2] = { &run.out, &run.err };
     int open_pipes = 2;
     while (open_pipes > 0) {
         auto left = run_time_limit - (std::chrono::steady_clock::now() - start);
@@ -232,9 +235,9 @@ void run_captured(const std::vector<std::string>& argv, Run& run)
             close(fd.fd);
 
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
+    run.elapsed
+        = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     if (WIFEXITED(status))
         run.exit_status = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))

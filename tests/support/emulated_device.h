@@ -18,17 +18,17 @@ namespace emulated {
 constexpr const char* program_path = "/system/bin/charge_probe";
 
 enum class AppInfo {
-    file,       // a regular file holding contents
-    absent,     // no such file
-    directory,  // a directory in its place
-    fifo,       // a FIFO fed with fifo_pieces while the program runs
+    file, // a regular file holding contents
+    absent, // no such file
+    directory, // a directory in its place
+    fifo, // a FIFO fed with fifo_pieces while the program runs
     unreadable, // a file of mode 000; the program then runs unprivileged
-    symlink,    // a symbolic link to a regular file holding contents
+    symlink, // a symbolic link to a regular file holding contents
 };
 
 enum class Service {
     serve,
-    absent,        // no socket at all
+    absent, // no socket at all
     not_listening, // a socket file with nobody behind it
     hang_up_at_once,
     slow,
@@ -58,7 +58,7 @@ struct Run {
     std::string err;
     int exit_status = -1; // -1 when the program died of a signal
     int signal = 0;
-    std::chrono::milliseconds elapsed{0};
+    std::chrono::milliseconds elapsed { 0 };
     std::vector<stub::Request> requests;
 
     // The value the service last stored for name, or "" if none.

@@ -36,7 +36,7 @@ std::string field(const std::string& raw, size_t offset, size_t size)
 
 int bound_socket(const std::string& path)
 {
-    sockaddr_un addr{};
+    sockaddr_un addr {};
     addr.sun_family = AF_UNIX;
     if (path.size() >= sizeof(addr.sun_path)) {
         errno = ENAMETOOLONG;
@@ -71,7 +71,8 @@ std::string Request::value() const { return field(raw, value_field, value_size);
 void make_dead_socket(const std::string& path) { close(bound_socket(path)); }
 
 PropertyService::PropertyService(std::string socket_path, Behaviour behaviour)
-    : socket_path_(std::move(socket_path)), behaviour_(behaviour)
+    : socket_path_(std::move(socket_path))
+    , behaviour_(behaviour)
 {
     listener_ = bound_socket(socket_path_);
     if (listen(listener_, 8) < 0 || pipe2(stop_pipe_, O_CLOEXEC) < 0) {
@@ -108,7 +109,7 @@ int PropertyService::connections() const
 void PropertyService::serve()
 {
     for (;;) {
-        pollfd fds[2] = {{listener_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
+        pollfd fds[2] = { { listener_, POLLIN, 0 }, { stop_pipe_[0], POLLIN, 0 } };
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
@@ -145,7 +146,7 @@ void PropertyService::handle(int connection)
     } while (n < 0 && errno == EINTR);
     if (n > 0) {
         std::lock_guard<std::mutex> lock(mutex_);
-        requests_.push_back(Request{std::string(buf, static_cast<size_t>(n))});
+        requests_.push_back(Request { std::string(buf, static_cast<size_t>(n)) });
     }
 
     if (behaviour_ == Behaviour::never_close)

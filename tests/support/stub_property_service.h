@@ -13,10 +13,10 @@
 namespace stub {
 
 enum class Behaviour {
-    serve,           // receive, record, hang up
+    serve, // receive, record, hang up
     hang_up_at_once, // accept and close without reading
-    slow,            // wait slow_delay before receiving, then as serve
-    never_close,     // receive and record, but keep the connection open
+    slow, // wait slow_delay before receiving, then as serve
+    never_close, // receive and record, but keep the connection open
 };
 
 // How long a slow service dawdles: well inside the client's wait.
@@ -28,7 +28,7 @@ struct Request {
 
     bool complete() const { return raw.size() == 128; }
     uint32_t command() const;
-    std::string name() const;  // up to the first NUL of the name field
+    std::string name() const; // up to the first NUL of the name field
     std::string value() const; // likewise for the value field
 };
 
@@ -51,7 +51,7 @@ private:
     std::string socket_path_;
     Behaviour behaviour_;
     int listener_ = -1;
-    int stop_pipe_[2] = {-1, -1};
+    int stop_pipe_[2] = { -1, -1 };
     std::vector<int> held_open_;
     mutable std::mutex mutex_;
     std::vector<Request> requests_;
