@@ -6,7 +6,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using emulated::AppInfo;
@@ -68,25 +70,39 @@ const Case cases[] = {
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-// Whether the executable's run may be tested here; as a skip it would hide a
-// whole suite, so under CI it is a failure.
-#define REQUIRE_DEVICE(run)                                                                                  \
+// A run that cannot be made here is skipped, with the reason; under CI, where
+// a skip would hide a whole suite, it fails instead.
+#define CANNOT_RUN_HERE(why)                                                                                 \
     do {                                                                                                     \
-        if (!(run).unavailable.empty()) {                                                                    \
-            const char* ci = getenv("CI");                                                                   \
-            if (ci && strcmp(ci, "true") == 0)                                                               \
-                FAIL() << "the emulated device cannot run here: " << (run).unavailable;                      \
-            GTEST_SKIP() << "the emulated device cannot run here: " << (run).unavailable;                    \
-        }                                                                                                    \
+        const char* ci = getenv("CI");                                                                       \
+        if (ci && strcmp(ci, "true") == 0)                                                                   \
+            FAIL() << (why);                                                                                 \
+        GTEST_SKIP() << (why);                                                                               \
     } while (0)
 
-class EndToEnd : public ::testing::TestWithParam<Case> { };
+// The same program for this machine and for the device's ARMv7-A core, the
+// latter run under CPU emulation: both must behave alike in every case.
+struct Executable {
+    const char* name;
+    const char* path;
+};
+
+const Executable executables[] = {
+    { "host", CHARGE_PROBE_PATH },
+    { "armv7", ARMV7_CHARGE_PROBE_PATH },
+};
+
+void PrintTo(const Executable& e, std::ostream* os) { *os << e.path; }
+
+class EndToEnd : public ::testing::TestWithParam<std::tuple<Executable, Case>> { };
 
 TEST_P(EndToEnd, RunsAsOnTheDevice)
 {
-    const Case& c = GetParam();
+    const auto& [executable, c] = GetParam();
+    if (!std::filesystem::exists(executable.path))
+        CANNOT_RUN_HERE(std::string(executable.path) + " is not built; script/test builds it");
     emulated::Device device;
-    device.executable = CHARGE_PROBE_PATH;
+    device.executable = executable.path;
     device.args = c.args;
     device.app_info = c.app_info;
     device.contents = c.contents;
@@ -95,7 +111,8 @@ TEST_P(EndToEnd, RunsAsOnTheDevice)
     device.wrapper = c.wrapper;
 
     emulated::Run run = emulated::run(device);
-    REQUIRE_DEVICE(run);
+    if (!run.unavailable.empty())
+        CANNOT_RUN_HERE("the emulated device cannot run here: " + run.unavailable);
 
     EXPECT_EQ(run.signal, 0);
     EXPECT_EQ(run.exit_status, 0);
@@ -116,7 +133,8 @@ TEST_P(EndToEnd, RunsAsOnTheDevice)
     EXPECT_LT(run.elapsed, c.at_least + milliseconds(2000));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, EndToEnd, ::testing::ValuesIn(cases), [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, EndToEnd,
+    ::testing::Combine(::testing::ValuesIn(executables), ::testing::ValuesIn(cases)),
+    [](const auto& p) { return std::string(std::get<0>(p.param).name) + "_" + std::get<1>(p.param).name; });
 
 } // namespace

@@ -27,6 +27,9 @@ namespace {
 constexpr int cannot_enter = 125;
 constexpr const char* cannot_enter_prefix = "device_exec:";
 constexpr auto run_time_limit = std::chrono::seconds(20);
+// Runs an ARM executable on this machine; static, so it needs nothing else
+// in the device root.
+constexpr const char* arm_emulator = "/usr/bin/qemu-arm-static";
 
 [[noreturn]] void fail(const std::string& what)
 {
@@ -124,11 +127,39 @@ std::optional<stub::Behaviour> stub_behaviour(Service service)
     return std::nullopt;
 }
 
-void install_program(const DeviceRoot& root, const Device& device)
+bool is_arm_executable(const std::string& path)
 {
-    make_dir(root / "/system/bin");
-    fs::copy_file(device.executable, root / program_path);
-    fs::permissions(root / program_path, fs::perms(0755));
+    constexpr size_t e_machine = 18;
+    constexpr unsigned em_arm = 40;
+    unsigned char header[20] = {};
+    std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(header), sizeof(header));
+    return memcmp(header,
+               "\x7f"
+               "ELF",
+               4)
+        == 0
+        && (header[e_machine] | header[e_machine + 1] << 8) == em_arm;
+}
+
+void copy_executable(const fs::path& from, const fs::path& to)
+{
+    make_dir(to.parent_path());
+    fs::copy_file(from, to);
+    fs::permissions(to, fs::perms(0755));
+}
+
+// Puts the program in place, and the emulator too where it needs one;
+// returns the command that runs it inside the device, or an empty one
+// when it cannot run here.
+std::vector<std::string> install_program(const DeviceRoot& root, const Device& device)
+{
+    copy_executable(device.executable, root / program_path);
+    if (!is_arm_executable(device.executable))
+        return { program_path };
+    if (!fs::exists(arm_emulator))
+        return {};
+    copy_executable(arm_emulator, root / arm_emulator);
+    return { arm_emulator, program_path };
 }
 
 // Writes the pieces into the FIFO, holding it open until told to stop so
@@ -166,13 +197,14 @@ private:
     std::thread thread_;
 };
 
-std::vector<std::string> command_line(const DeviceRoot& root, const Device& device)
+std::vector<std::string> command_line(
+    const DeviceRoot& root, const Device& device, const std::vector<std::string>& program)
 {
     std::vector<std::string> argv = device.wrapper;
     argv.push_back(device_exec_path());
     argv.push_back(root.path().string());
     argv.push_back(device.app_info == AppInfo::unreadable ? "user" : "root");
-    argv.push_back(program_path);
+    argv.insert(argv.end(), program.begin(), program.end());
     argv.insert(argv.end(), device.args.begin(), device.args.end());
     return argv;
 }
@@ -259,8 +291,13 @@ std::string device_exec_path() { return DEVICE_EXEC_PATH; }
 
 Run run(const Device& device)
 {
+    Run run;
     DeviceRoot root;
-    install_program(root, device);
+    std::vector<std::string> program = install_program(root, device);
+    if (program.empty()) {
+        run.unavailable = std::string("no ") + arm_emulator + " to run an ARM executable";
+        return run;
+    }
     lay_out_app_info(root, device);
     make_dir(root / "/dev/socket");
 
@@ -275,8 +312,7 @@ Run run(const Device& device)
     if (device.app_info == AppInfo::fifo)
         feeder = std::make_unique<FifoFeeder>(root / "/proc/app_info", device.fifo_pieces);
 
-    Run run;
-    run_captured(command_line(root, device), run);
+    run_captured(command_line(root, device, program), run);
     feeder.reset();
     if (service)
         run.requests = service->requests();
