@@ -1,5 +1,6 @@
 // end_to_end_test.cpp - the real executable, run in the emulated device.
 
+#include "cannot_run_here.h"
 #include "emulated_device.h"
 
 #include <gtest/gtest.h>
@@ -69,16 +70,6 @@ const Case cases[] = {
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
-
-// A run that cannot be made here is skipped, with the reason; under CI, where
-// a skip would hide a whole suite, it fails instead.
-#define CANNOT_RUN_HERE(why)                                                                                 \
-    do {                                                                                                     \
-        const char* ci = getenv("CI");                                                                       \
-        if (ci && strcmp(ci, "true") == 0)                                                                   \
-            FAIL() << (why);                                                                                 \
-        GTEST_SKIP() << (why);                                                                               \
-    } while (0)
 
 // The same program for this machine and for the device's ARMv7-A core, the
 // latter run under CPU emulation: both must behave alike in every case.

@@ -26,6 +26,7 @@ namespace {
 
 constexpr int cannot_enter = 125;
 constexpr const char* cannot_enter_prefix = "device_exec:";
+constexpr const char* root_placeholder = "{root}";
 constexpr auto run_time_limit = std::chrono::seconds(20);
 // Runs an ARM executable on this machine; static, so it needs nothing else
 // in the device root.
@@ -198,11 +199,14 @@ private:
 };
 
 std::vector<std::string> command_line(
-    const DeviceRoot& root, const Device& device, const std::vector<std::string>& program)
+    const std::string& root, const Device& device, const std::vector<std::string>& program)
 {
     std::vector<std::string> argv = device.wrapper;
+    for (std::string& arg : argv)
+        for (size_t at; (at = arg.find(root_placeholder)) != std::string::npos;)
+            arg.replace(at, strlen(root_placeholder), root);
     argv.push_back(device_exec_path());
-    argv.push_back(root.path().string());
+    argv.push_back(root);
     argv.push_back(device.app_info == AppInfo::unreadable ? "user" : "root");
     argv.insert(argv.end(), program.begin(), program.end());
     argv.insert(argv.end(), device.args.begin(), device.args.end());
@@ -289,33 +293,52 @@ std::string Run::property(const std::string& name) const
 
 std::string device_exec_path() { return DEVICE_EXEC_PATH; }
 
-Run run(const Device& device)
-{
-    Run run;
+struct Emulation::Parts {
     DeviceRoot root;
-    std::vector<std::string> program = install_program(root, device);
-    if (program.empty()) {
-        run.unavailable = std::string("no ") + arm_emulator + " to run an ARM executable";
-        return run;
-    }
+    std::vector<std::string> program;
+    std::unique_ptr<stub::PropertyService> service;
+    std::unique_ptr<FifoFeeder> feeder;
+};
+
+Emulation::Emulation(const Device& device)
+    : parts_(std::make_unique<Parts>())
+{
+    const DeviceRoot& root = parts_->root;
+    parts_->program = install_program(root, device);
     lay_out_app_info(root, device);
     make_dir(root / "/dev/socket");
 
     fs::path socket = root / "/dev/socket/property_service";
-    std::unique_ptr<stub::PropertyService> service;
     if (auto behaviour = stub_behaviour(device.service))
-        service = std::make_unique<stub::PropertyService>(socket.string(), *behaviour);
+        parts_->service = std::make_unique<stub::PropertyService>(socket.string(), *behaviour);
     else if (device.service == Service::not_listening)
         stub::make_dead_socket(socket.string());
 
-    std::unique_ptr<FifoFeeder> feeder;
     if (device.app_info == AppInfo::fifo)
-        feeder = std::make_unique<FifoFeeder>(root / "/proc/app_info", device.fifo_pieces);
+        parts_->feeder = std::make_unique<FifoFeeder>(root / "/proc/app_info", device.fifo_pieces);
+}
 
-    run_captured(command_line(root, device, program), run);
-    feeder.reset();
-    if (service)
-        run.requests = service->requests();
+Emulation::~Emulation() = default;
+
+std::string Emulation::root() const { return parts_->root.path().string(); }
+
+const std::vector<std::string>& Emulation::program() const { return parts_->program; }
+
+std::vector<stub::Request> Emulation::requests() const
+{
+    return parts_->service ? parts_->service->requests() : std::vector<stub::Request> {};
+}
+
+Run run(const Device& device)
+{
+    Emulation emulation(device);
+    Run run;
+    if (emulation.program().empty()) {
+        run.unavailable = std::string("no ") + arm_emulator + " to run an ARM executable";
+        return run;
+    }
+    run_captured(command_line(emulation.root(), device, emulation.program()), run);
+    run.requests = emulation.requests();
     if (run.exit_status == cannot_enter && run.err.rfind(cannot_enter_prefix, 0) == 0)
         run.unavailable = run.err;
     return run;

@@ -9,6 +9,7 @@
 #include "stub_property_service.h"
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,8 @@ struct Device {
     std::vector<FifoPiece> fifo_pieces;
     Service service = Service::serve;
     // A command and its options run in front of device_exec, such as a
-    // tracer; it must pass the rest of its command line on unchanged.
+    // tracer; it must pass the rest of its command line on unchanged. Any
+    // "{root}" in it stands for the device root's path on this machine.
     std::vector<std::string> wrapper;
 };
 
@@ -63,6 +65,27 @@ struct Run {
 
     // The value the service last stored for name, or "" if none.
     std::string property(const std::string& name) const;
+};
+
+// A device laid out and served for as long as this lives, for running
+// commands of one's own in it, such as a benchmark's.
+class Emulation {
+public:
+    explicit Emulation(const Device& device);
+    ~Emulation();
+    Emulation(const Emulation&) = delete;
+    Emulation& operator=(const Emulation&) = delete;
+
+    std::string root() const;
+    // The command that runs the program inside the device; empty when an
+    // ARM executable cannot be run here.
+    const std::vector<std::string>& program() const;
+    // The requests the property service has received so far.
+    std::vector<stub::Request> requests() const;
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> parts_;
 };
 
 // Runs the device once. Throws if the host itself fails us (no temporary

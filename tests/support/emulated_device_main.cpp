@@ -1,43 +1,50 @@
-// emulated_device_main.cpp - run the program once in the emulated device.
+// emulated_device_main.cpp - the emulated device from the command line.
 //
 // usage: emulated_device EXECUTABLE APP_INFO_FILE [ARG...]
+//        emulated_device --hold EXECUTABLE APP_INFO_FILE COMMAND [ARG...]
 //
-// Lays APP_INFO_FILE into the device as /proc/app_info, runs EXECUTABLE
-// there against the stub property service, and shows what a person at the
-// device would see: the program's output, its exit status, and the
-// properties it set, as getprop lists them.
+// Lays APP_INFO_FILE into the device as /proc/app_info, with EXECUTABLE in
+// it and the stub property service serving it. The first form runs the
+// program there once and shows what a person at the device would see: its
+// output, its exit status, and the properties it set, as getprop lists them.
+// The second keeps the device while COMMAND runs on this machine, with
+// DEVICE_ROOT, DEVICE_EXEC and DEVICE_PROGRAM in its environment to run
+// things in the device as "$DEVICE_EXEC" "$DEVICE_ROOT" root $DEVICE_PROGRAM.
 
 #include "emulated_device.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 
-int main(int argc, char** argv)
+namespace {
+
+int usage()
 {
-    if (argc < 3) {
-        std::cerr << "usage: emulated_device EXECUTABLE APP_INFO_FILE [ARG...]\n";
-        return 2;
-    }
-    std::ifstream app_info(argv[2], std::ios::binary);
-    if (!app_info) {
-        std::cerr << "emulated_device: cannot read " << argv[2] << "\n";
-        return 2;
-    }
+    std::cerr << "usage: emulated_device EXECUTABLE APP_INFO_FILE [ARG...]\n"
+                 "       emulated_device --hold EXECUTABLE APP_INFO_FILE COMMAND [ARG...]\n";
+    return 2;
+}
 
-    emulated::Device device;
-    device.executable = argv[1];
-    device.contents.assign(std::istreambuf_iterator<char>(app_info), {});
-    device.args.assign(argv + 3, argv + argc);
-
-    emulated::Run run;
-    try {
-        run = emulated::run(device);
-    } catch (const std::exception& e) {
-        std::cerr << e.what() << "\n";
-        return 1;
+bool read_file(const char* path, std::string& contents)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::cerr << "emulated_device: cannot read " << path << "\n";
+        return false;
     }
+    contents.assign(std::istreambuf_iterator<char>(in), {});
+    return true;
+}
+
+int show_one_run(const emulated::Device& device)
+{
+    emulated::Run run = emulated::run(device);
     if (!run.unavailable.empty()) {
         std::cerr << "emulated_device: the device cannot run here: " << run.unavailable;
         return 1;
@@ -65,4 +72,60 @@ int main(int argc, char** argv)
     if (listed == 0)
         std::cout << "(no property was set)\n";
     return 0;
+}
+
+int hold(const emulated::Device& device, char** command)
+{
+    emulated::Emulation emulation(device);
+    std::string program;
+    for (const std::string& word : emulation.program())
+        program += (program.empty() ? "" : " ") + word;
+    if (program.empty()) {
+        std::cerr << "emulated_device: the device cannot run this executable here\n";
+        return 1;
+    }
+    setenv("DEVICE_ROOT", emulation.root().c_str(), 1);
+    setenv("DEVICE_EXEC", emulated::device_exec_path().c_str(), 1);
+    setenv("DEVICE_PROGRAM", program.c_str(), 1);
+
+    pid_t pid = fork();
+    if (pid < 0) {
+        perror("emulated_device: fork");
+        return 1;
+    }
+    if (pid == 0) {
+        execvp(command[0], command);
+        perror(command[0]);
+        _exit(127);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) < 0) {
+        perror("emulated_device: waitpid");
+        return 1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    bool holding = argc > 1 && std::string(argv[1]) == "--hold";
+    int first = holding ? 2 : 1;
+    if (argc < first + 2 || (holding && argc < first + 3))
+        return usage();
+
+    emulated::Device device;
+    device.executable = argv[first];
+    if (!read_file(argv[first + 1], device.contents))
+        return 2;
+    try {
+        if (holding)
+            return hold(device, argv + first + 2);
+        device.args.assign(argv + first + 2, argv + argc);
+        return show_one_run(device);
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
 }
