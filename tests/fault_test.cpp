@@ -3,6 +3,7 @@
 
 #include "cannot_run_here.h"
 #include "emulated_device.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -70,12 +71,12 @@ struct Traced {
 // options, which must let the program's execve through any filter.
 Traced run_traced(emulated::Device device, const std::vector<std::string>& strace_options)
 {
-    fs::path trace = fs::temp_directory_path() / ("fault_test." + std::to_string(getpid()) + ".trace");
+    TempDir dir("fault_test");
+    fs::path trace = dir.path() / "trace";
     device.executable = CHARGE_PROBE_PATH;
     device.wrapper = { "strace", "-f", "-qq", "-o", trace.string() };
     device.wrapper.insert(device.wrapper.end(), strace_options.begin(), strace_options.end());
     Traced traced { emulated::run(device), program_calls(trace) };
-    fs::remove(trace);
     return traced;
 }
 

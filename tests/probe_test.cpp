@@ -1,6 +1,7 @@
 // probe_test.cpp - the charge flag probe on files of known contents.
 
 #include "charge_probe.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -59,16 +60,8 @@ Probed probe(const fs::path& path)
     return { answer, message, open_descriptors() - before };
 }
 
-class TempDir : public ::testing::Test {
+class ProbeFiles : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string templ = (fs::temp_directory_path() / "probe_test.XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        dir = templ;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     fs::path file_with(const std::string& contents)
     {
         fs::path path = dir / "app_info";
@@ -76,7 +69,8 @@ protected:
         return path;
     }
 
-    fs::path dir;
+    TempDir tmp { "probe_test" };
+    const fs::path& dir = tmp.path();
 };
 
 // The probe reads 1024 bytes at most.
@@ -122,7 +116,7 @@ const Case cases[] = {
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-class ProbeContents : public TempDir, public ::testing::WithParamInterface<Case> { };
+class ProbeContents : public ProbeFiles, public ::testing::WithParamInterface<Case> { };
 
 TEST_P(ProbeContents, AnswersAndReports)
 {
@@ -135,7 +129,7 @@ TEST_P(ProbeContents, AnswersAndReports)
 INSTANTIATE_TEST_SUITE_P(Table, ProbeContents, ::testing::ValuesIn(cases),
     [](const auto& p) { return std::string(p.param.name); });
 
-using ProbeFailures = TempDir;
+using ProbeFailures = ProbeFiles;
 
 TEST_F(ProbeFailures, MissingFileIsReportedOnceAndAnswersNotSet)
 {
@@ -156,11 +150,10 @@ TEST_F(ProbeFailures, FailedReadIsReportedAndAnswersNotSet)
 
 // A FIFO stands in for a kernel file whose read can wait: it lets a test
 // decide when bytes arrive and how many each read can get.
-class ProbeFifo : public TempDir {
+class ProbeFifo : public ProbeFiles {
 protected:
     void SetUp() override
     {
-        TempDir::SetUp();
         fifo = dir / "app_info";
         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
         signal(SIGPIPE, SIG_IGN);

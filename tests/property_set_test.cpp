@@ -2,6 +2,7 @@
 
 #include "property_set.h"
 #include "stub_property_service.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -21,19 +22,6 @@ namespace {
 
 class PropertyClient : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string templ = (fs::temp_directory_path() / "property_set_test.XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        dir = templ;
-        socket = (dir / "property_service").string();
-    }
-    void TearDown() override
-    {
-        service.reset();
-        fs::remove_all(dir);
-    }
-
     void start(stub::Behaviour behaviour)
     {
         service = std::make_unique<stub::PropertyService>(socket, behaviour);
@@ -49,8 +37,8 @@ protected:
         return result;
     }
 
-    fs::path dir;
-    std::string socket;
+    TempDir dir { "property_set_test" };
+    std::string socket = (dir.path() / "property_service").string();
     std::unique_ptr<stub::PropertyService> service;
 };
 

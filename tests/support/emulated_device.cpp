@@ -1,6 +1,7 @@
 // emulated_device.cpp - the emulated device.
 
 #include "emulated_device.h"
+#include "temp_dir.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -50,29 +51,18 @@ class DeviceRoot {
 public:
     DeviceRoot()
     {
-        std::string templ = (fs::temp_directory_path() / "device.XXXXXX").string();
-        if (!mkdtemp(templ.data()))
-            fail("mkdtemp");
-        path_ = templ;
         // An unprivileged program must be able to walk it, as on a device.
-        fs::permissions(path_, fs::perms(0755));
+        fs::permissions(dir_.path(), fs::perms(0755));
     }
-    ~DeviceRoot()
-    {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    DeviceRoot(const DeviceRoot&) = delete;
-    DeviceRoot& operator=(const DeviceRoot&) = delete;
 
     fs::path operator/(const std::string& inside) const
     {
-        return path_ / inside.substr(inside.find_first_not_of('/'));
+        return dir_.path() / inside.substr(inside.find_first_not_of('/'));
     }
-    const fs::path& path() const { return path_; }
+    const fs::path& path() const { return dir_.path(); }
 
 private:
-    fs::path path_;
+    TempDir dir_ { "device" };
 };
 
 void make_dir(const fs::path& path)
