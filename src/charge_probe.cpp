@@ -37,8 +37,8 @@ int read_charge_flag_from(const char* path)
         return 0;
     }
 
-    // A signal may interrupt the read before any byte arrives (a slow
-    // kernel handler, a pipe under test); that is no failure of the file.
+    // A read that waits (a kernel file that blocks, a pipe) may be cut short
+    // by a signal before any byte arrives; that is no failure of the file.
     ssize_t len;
     do {
         len = read(fd, buf, sizeof(buf));
