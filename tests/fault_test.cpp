@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -76,8 +74,8 @@ Traced run_traced(emulated::Device device, const std::vector<std::string>& strac
     device.executable = CHARGE_PROBE_PATH;
     device.wrapper = { "strace", "-f", "-qq", "-o", trace.string() };
     device.wrapper.insert(device.wrapper.end(), strace_options.begin(), strace_options.end());
-    Traced traced { emulated::run(device), program_calls(trace) };
-    return traced;
+    emulated::Run run = emulated::run(device);
+    return { run, program_calls(trace) };
 }
 
 struct Fault {
