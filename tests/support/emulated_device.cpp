@@ -120,15 +120,12 @@ std::optional<stub::Behaviour> stub_behaviour(Service service)
 
 bool is_arm_executable(const std::string& path)
 {
+    constexpr unsigned char elf_magic[] = { 0x7f, 'E', 'L', 'F' };
     constexpr size_t e_machine = 18;
     constexpr unsigned em_arm = 40;
     unsigned char header[20] = {};
     std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(header), sizeof(header));
-    return memcmp(header,
-               "\x7f"
-               "ELF",
-               4)
-        == 0
+    return memcmp(header, elf_magic, sizeof(elf_magic)) == 0
         && (header[e_machine] | header[e_machine + 1] << 8) == em_arm;
 }
 
