@@ -101,10 +101,7 @@ const Case cases[] = {
     { "key_at_end_of_text", "board_id: 3\ncharge_flag", 0, "" },
     { "value_position_just_past_end", "charge_flag: ", 0, "" },
     { "nul_before_key_ends_text", "board_id: 3\n\0charge_flag: 1\n"s, 0, "" },
-    { "nul_in_skipped_characters_ends_text",
-        "charge_flag:\0"
-        "1\n"s,
-        0, "" },
+    { "nul_in_skipped_characters_ends_text", "charge_flag:"s + '\0' + "1\n", 0, "" },
     { "nul_as_first_skipped_character", "charge_flag\0 1"s, 0, "" },
     { "nul_after_value_is_harmless", "charge_flag: 1\0junk"s, 1, "Charge Flag: 1" },
     { "value_at_last_byte_read", padding(1010) + "charge_flag: 1", 1, "Charge Flag: 1" },
